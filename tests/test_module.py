@@ -1,0 +1,168 @@
+"""What the module and its type objects look like to Python."""
+
+import importlib
+import sys
+
+import pytest
+
+import _quernel
+from conftest import IS_PYPY
+
+ORDER = [
+    "Bar", "Signal", "AverageTrueRange", "ExponentialMovingAverage", "Maximum", "Minimum",
+    "MovingAverageConvergenceDivergence", "RateOfChange", "RelativeStrengthIndex",
+    "SharpeRatio", "SimpleMovingAverage", "StandardDeviation", "TrueRange",
+    "ExponentialMovingAverageCrossover", "SimpleMovingAverageCrossover",
+]
+
+SIGNATURES = {
+    "Bar": "(open, high, low, close, volume)",
+    "AverageTrueRange": "(period)",
+    "ExponentialMovingAverage": "(period)",
+    "Maximum": "(period)",
+    "Minimum": "(period)",
+    "MovingAverageConvergenceDivergence": "(long_period, short_period, signal_period)",
+    "RateOfChange": "(period)",
+    "RelativeStrengthIndex": "(period)",
+    "SharpeRatio": "(period, rf)",
+    "SimpleMovingAverage": "(period)",
+    "StandardDeviation": "(period)",
+    "TrueRange": "()",
+    "ExponentialMovingAverageCrossover": "(short_period, long_period)",
+    "SimpleMovingAverageCrossover": "(short_period, long_period)",
+}
+
+METHODS = {
+    "Bar": ["open", "high", "low", "close", "volume"],
+    "Signal": [],
+    "AverageTrueRange": ["period", "next", "reset"],
+    "ExponentialMovingAverage": ["period", "next", "reset"],
+    "Maximum": ["period", "next", "reset", "find_max_index"],
+    "Minimum": ["period", "next", "reset", "find_min_index"],
+    "MovingAverageConvergenceDivergence": ["next", "reset"],
+    "RateOfChange": ["period", "next", "reset"],
+    "RelativeStrengthIndex": ["period", "next", "reset"],
+    "SharpeRatio": ["period", "next", "reset"],
+    "SimpleMovingAverage": ["period", "next", "reset"],
+    "StandardDeviation": ["period", "next", "reset"],
+    "TrueRange": ["next", "reset"],
+    "ExponentialMovingAverageCrossover": ["next", "reset"],
+    "SimpleMovingAverageCrossover": ["next", "reset"],
+}
+
+# One instance of every class, for the checks that need one.
+SAMPLES = {
+    "Bar": lambda: _quernel.Bar(1.0, 2.0, 0.5, 1.5, 100),
+    "Signal": lambda: _quernel.Signal.BUY,
+    "AverageTrueRange": lambda: _quernel.AverageTrueRange(3),
+    "ExponentialMovingAverage": lambda: _quernel.ExponentialMovingAverage(3),
+    "Maximum": lambda: _quernel.Maximum(3),
+    "Minimum": lambda: _quernel.Minimum(3),
+    "MovingAverageConvergenceDivergence": lambda: _quernel.MovingAverageConvergenceDivergence(
+        26, 12, 9
+    ),
+    "RateOfChange": lambda: _quernel.RateOfChange(3),
+    "RelativeStrengthIndex": lambda: _quernel.RelativeStrengthIndex(3),
+    "SharpeRatio": lambda: _quernel.SharpeRatio(3, 0.0),
+    "SimpleMovingAverage": lambda: _quernel.SimpleMovingAverage(3),
+    "StandardDeviation": lambda: _quernel.StandardDeviation(3),
+    "TrueRange": lambda: _quernel.TrueRange(),
+    "ExponentialMovingAverageCrossover": lambda: _quernel.ExponentialMovingAverageCrossover(2, 3),
+    "SimpleMovingAverageCrossover": lambda: _quernel.SimpleMovingAverageCrossover(2, 3),
+}
+
+
+def test_all_lists_the_fifteen_classes_in_registration_order():
+    assert _quernel.__all__ == ORDER
+    assert type(_quernel.__all__) is list
+
+
+def test_module_holds_nothing_but_the_classes():
+    public = {name for name in vars(_quernel) if not name.startswith("__")}
+    assert public == set(ORDER)
+    assert all(isinstance(getattr(_quernel, name), type) for name in ORDER)
+    assert isinstance(_quernel.__doc__, str) and _quernel.__doc__
+
+
+@pytest.mark.parametrize("name", ORDER)
+def test_type_identity(name):
+    cls = getattr(_quernel, name)
+    assert cls.__name__ == name
+    assert cls.__qualname__ == name
+    assert cls.__module__ == "builtins"
+    assert cls.__bases__ == (object,)
+
+
+@pytest.mark.parametrize("name", sorted(SIGNATURES))
+def test_text_signature_and_docstring(name):
+    cls = getattr(_quernel, name)
+    assert cls.__text_signature__ == SIGNATURES[name]
+    assert not cls.__doc__  # no documentation beyond the signature
+
+
+def test_signal_has_no_docstring_and_no_signature():
+    assert _quernel.Signal.__doc__ is None
+    assert getattr(_quernel.Signal, "__text_signature__", None) is None
+
+
+@pytest.mark.parametrize("name", ORDER)
+def test_methods_and_their_signatures(name):
+    cls = getattr(_quernel, name)
+    own = [m for m, v in vars(cls).items() if callable(v) and not m.startswith("__")]
+    assert sorted(own) == sorted(METHODS[name])
+    for method in METHODS[name]:
+        function = getattr(cls, method)
+        expected = "($self, input)" if method == "next" else "($self)"
+        if IS_PYPY:
+            # PyPy reads method docstrings as None, so it has no text signatures for them.
+            assert function.__doc__ is None
+        else:
+            assert function.__text_signature__ == expected
+            assert function.__doc__ is None or function.__doc__ == ""
+
+
+@pytest.mark.parametrize("name", ORDER)
+def test_cannot_be_subclassed(name):
+    cls = getattr(_quernel, name)
+    if IS_PYPY:
+        pytest.skip("PyPy lets a class statement derive from any type (a known PyPy bug)")
+    with pytest.raises(TypeError):
+        type("Derived", (cls,), {})
+
+
+@pytest.mark.parametrize("name", ORDER)
+def test_instances_have_no_dict_and_no_weakref(name):
+    import weakref
+
+    obj = SAMPLES[name]()
+    with pytest.raises(AttributeError):
+        obj.some_attribute = 1
+    with pytest.raises(AttributeError):
+        obj.__dict__
+    with pytest.raises(TypeError):
+        weakref.ref(obj)
+
+
+@pytest.mark.parametrize("name", [n for n in ORDER if n != "Signal"])
+def test_default_representation(name):
+    obj = SAMPLES[name]()
+    assert repr(obj).startswith(f"<builtins.{name} object at 0x")
+
+
+@pytest.mark.skipif(IS_PYPY, reason="PyPy's C-API layer has no immutable types")
+def test_types_are_immutable():
+    with pytest.raises(TypeError):
+        _quernel.SimpleMovingAverage.next = None
+    with pytest.raises(TypeError):
+        _quernel.Signal.BUY = _quernel.Signal.SELL
+
+
+def test_second_initialisation_returns_the_same_module():
+    module = sys.modules.pop("_quernel")
+    try:
+        again = importlib.import_module("_quernel")
+        assert again is module
+        assert again.SimpleMovingAverage is module.SimpleMovingAverage
+        assert again.__all__ == ORDER
+    finally:
+        sys.modules["_quernel"] = module
