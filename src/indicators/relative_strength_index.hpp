@@ -23,9 +23,11 @@ class StrengthIndex {
     write_index_ = window_.next_slot(write_index_);
     if (filled_ < window_.size())
       ++filled_;
-    // A slot that is not a gain (v <= 0 or NaN) counts as a loss. Adding 0.0 to `gains`, or
-    // subtracting it from `losses`, leaves either sum unchanged bit for bit (neither sum can
-    // be -0.0), so both additions run on every slot without a branch.
+    // A slot that is not a gain (v <= 0 or NaN) counts as a loss. Both sums take a step on
+    // every slot, the other sum's step being 0.0, and neither step changes a bit: `gains`
+    // starts at +0.0 and only ever adds positive values, so it is never -0.0 or NaN and
+    // gains + 0.0 == gains; and y - 0.0 == y for every double y. The result is that of the
+    // plain if/else, without a branch.
     double gains = 0.0;
     double losses = 0.0;
     for (const double v : window_) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 
 #include "indicators/simple_moving_average.hpp"
 #include "indicators/standard_deviation.hpp"
@@ -19,7 +20,10 @@ class SharpeState {
   double update(double x) noexcept {
     const double m = mean_.update(x);
     const double s = deviation_.update(x);
-    ++observations_;
+    // Saturating: only "more than one" matters, and a wrapped count would make a call far into
+    // the stream look like the first after a reset.
+    if (observations_ != std::numeric_limits<std::size_t>::max())
+      ++observations_;
     if (observations_ > 1)
       return (m - rf_) / s;
     return 0.0;
@@ -35,7 +39,7 @@ class SharpeState {
   SimpleAverage mean_;
   DeviationState deviation_;
   double rf_;
-  std::size_t observations_ = 0;  // inputs since the last reset
+  std::size_t observations_ = 0;  // inputs since the last reset, held at the largest word
 };
 
 }  // namespace quernel
