@@ -3,7 +3,9 @@
 // by fmax in that order. TrueRange is this state alone; AverageTrueRange holds one.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "bar.hpp"
 
@@ -12,8 +14,13 @@ namespace quernel {
 class TrueRangeState {
  public:
   // y when x is NaN or below y, x otherwise: a NaN operand is passed over when the other is a
-  // number, two NaNs give NaN, and the first operand wins a tie.
-  static double fmax(double x, double y) noexcept { return (x != x || x < y) ? y : x; }
+  // number, two NaNs give NaN, and the first operand wins a tie. Which operand wins depends on
+  // the data from bar to bar, so the choice is made on the bit patterns without a branch.
+  static double fmax(double x, double y) noexcept {
+    const std::uint64_t take_y = -static_cast<std::uint64_t>((x != x) | (x < y));
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(y) & take_y) |
+                                 (std::bit_cast<std::uint64_t>(x) & ~take_y));
+  }
 
   double update(const BarPrices& bar) noexcept {
     double result;
