@@ -24,14 +24,45 @@ using SignalObject = InstanceOf<SignalClass>;
 constexpr const char* kMemberNames[] = {"BUY", "SELL", "HOLD"};
 constexpr const char* kTexts[] = {"Signal.BUY", "Signal.SELL", "Signal.HOLD"};
 
+// The strategies make one Signal per call, and callers usually drop it before the next call:
+// like the interpreter with its floats, a few released instances are kept for reuse, so a
+// result costs no trip through the allocator. (Not on PyPy, whose C-API objects are tied to
+// objects of its own.)
+#ifndef PYPY_VERSION
+constexpr int kKeptMax = 16;
+PyObject* kept[kKeptMax];
+int kept_count = 0;
+#endif
+
 PyObject* new_signal(PyTypeObject* type, SignalCode code) noexcept {
-  PyObject* self = type->tp_alloc(type, 0);
+  PyObject* self;
+#ifndef PYPY_VERSION
+  if (kept_count > 0 && type == TypeCell<SignalClass>::type) {
+    self = PyObject_Init(kept[--kept_count], type);  // takes a reference to the type
+  } else {
+    self = type->tp_alloc(type, 0);
+  }
+#else
+  self = type->tp_alloc(type, 0);
+#endif
   if (self == nullptr)
     return nullptr;
   auto* object = reinterpret_cast<SignalObject*>(self);
   new (&object->borrow_flag) BorrowFlag();
   object->state = code;
   return self;
+}
+
+void dealloc(PyObject* self) noexcept {
+#ifndef PYPY_VERSION
+  PyTypeObject* type = Py_TYPE(self);
+  if (type == TypeCell<SignalClass>::type && kept_count < kKeptMax) {
+    kept[kept_count++] = self;
+    Py_DECREF(type);
+    return;
+  }
+#endif
+  dealloc_entry<SignalClass>(self);
 }
 
 // The name of a type as the interpreter reports it, as a new str.
@@ -132,7 +163,7 @@ PyObject* richcompare(PyObject* self, PyObject* other, int op) noexcept {
 PyTypeObject* SignalClass::make_type() noexcept {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&refuse_construction)},
-      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_entry<SignalClass>)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
       {Py_tp_repr, reinterpret_cast<void*>(&repr)},
       {Py_nb_int, reinterpret_cast<void*>(&to_int)},
       {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare)},
