@@ -35,8 +35,8 @@ from _quernel import (  # noqa: E402
     TrueRange,
 )
 
-from ._native import feed, peek, restore, snapshot  # noqa: E402
-from . import _copying  # noqa: E402,F401  (registers the copy and pickle reducers)
+from ._native import feed, peek, snapshot  # noqa: E402
+from ._state import restore  # noqa: E402  (also registers the copy and pickle reducers)
 from .sample import load_sample  # noqa: E402
 
 __all__ = [

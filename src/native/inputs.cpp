@@ -69,22 +69,29 @@ void name_position(std::size_t position, const char* series) noexcept {
   restore_error(replacement);
 }
 
-bool Doubles::borrow(PyObject* source) noexcept {
+Doubles::Borrowed Doubles::borrow(PyObject* source) noexcept {
   if (!PyObject_CheckBuffer(source))
-    return false;
+    return Borrowed::no;
   if (PyObject_GetBuffer(source, &view_, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) {
     PyErr_Clear();  // not contiguous, say: iterate it instead
-    return false;
+    return Borrowed::no;
   }
-  if (view_.ndim != 1 || view_.itemsize != sizeof(double) || !is_native_double(view_.format)) {
+  const bool doubles = view_.itemsize == sizeof(double) && is_native_double(view_.format);
+  if (!doubles || view_.ndim != 1) {
+    const int dimensions = view_.ndim;
     PyBuffer_Release(&view_);
-    return false;
+    if (doubles && dimensions != 0) {
+      PyErr_Format(PyExc_ValueError,
+                   "expected a one-dimensional sequence, not a buffer of %d dimensions",
+                   dimensions);
+      return Borrowed::failed;
+    }
+    return Borrowed::no;  // other numbers: converted one by one
   }
   has_view_ = true;
   data_ = static_cast<const double*>(view_.buf);
-  size_ = static_cast<std::size_t>(view_.shape != nullptr ? view_.shape[0]
-                                                          : view_.len / view_.itemsize);
-  return true;
+  size_ = static_cast<std::size_t>(view_.shape[0]);
+  return Borrowed::yes;
 }
 
 bool Doubles::load(PyObject* source, const char* argument, const char* series) noexcept {
@@ -97,15 +104,24 @@ bool Doubles::load(PyObject* source, const char* argument, const char* series) n
                  Py_TYPE(source)->tp_name);
     return false;
   }
-  if (borrow(source))
-    return true;
+  switch (borrow(source)) {
+    case Borrowed::yes:
+      return true;
+    case Borrowed::failed:
+      return false;
+    case Borrowed::no:
+      break;
+  }
   try {
     if (PyList_CheckExact(source) || PyTuple_CheckExact(source)) {
       const bool list = PyList_CheckExact(source);
-      owned_.reserve(static_cast<std::size_t>(Py_SIZE(source)));
+      const auto size = [source, list] {
+        return list ? PyList_GET_SIZE(source) : PyTuple_GET_SIZE(source);
+      };
+      owned_.reserve(static_cast<std::size_t>(size()));
       // A list can change while an element's conversion runs Python code: its size is read
       // again on every step and the element is held while it is converted.
-      for (Py_ssize_t i = 0; i < Py_SIZE(source); ++i) {
+      for (Py_ssize_t i = 0; i < size(); ++i) {
         PyObject* item = list ? PyList_GET_ITEM(source, i) : PyTuple_GET_ITEM(source, i);
         double x;
         if (Py_IS_TYPE(item, &PyFloat_Type)) {

@@ -49,7 +49,9 @@ class Doubles {
   }
 
  private:
-  bool borrow(PyObject* source) noexcept;
+  enum class Borrowed { yes, no, failed };
+  // Reads a C-contiguous one-dimensional float64 buffer where it lies.
+  Borrowed borrow(PyObject* source) noexcept;
 
   Py_buffer view_{};
   bool has_view_ = false;

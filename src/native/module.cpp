@@ -88,7 +88,9 @@ PyObject* new_output(std::size_t rows, std::size_t columns, std::size_t item_siz
                      const char* format, void** data) noexcept {
   if (rows > static_cast<std::size_t>(PY_SSIZE_T_MAX) / columns / item_size)
     return PyErr_NoMemory();
-  const auto size = static_cast<Py_ssize_t>(rows * columns * item_size);
+  // A view of no rows cannot be cast to its shape: it is cut from a view of one row instead.
+  const std::size_t allocated = rows > 0 ? rows : 1;
+  const auto size = static_cast<Py_ssize_t>(allocated * columns * item_size);
   PyObject* storage = PyByteArray_FromStringAndSize(nullptr, size);
   if (storage == nullptr)
     return nullptr;
@@ -99,10 +101,18 @@ PyObject* new_output(std::size_t rows, std::size_t columns, std::size_t item_siz
     return nullptr;
   PyObject* shaped = columns == 1 ? PyObject_CallMethod(view, "cast", "s", format)
                                   : PyObject_CallMethod(view, "cast", "s(nn)", format,
-                                                        static_cast<Py_ssize_t>(rows),
+                                                        static_cast<Py_ssize_t>(allocated),
                                                         static_cast<Py_ssize_t>(columns));
   Py_DECREF(view);
-  return shaped;
+  if (shaped == nullptr || rows > 0)
+    return shaped;
+  PyObject* zero = PyLong_FromLong(0);
+  PyObject* cut = zero != nullptr ? PySlice_New(zero, zero, nullptr) : nullptr;
+  PyObject* empty = cut != nullptr ? PyObject_GetItem(shaped, cut) : nullptr;
+  Py_XDECREF(cut);
+  Py_XDECREF(zero);
+  Py_DECREF(shaped);
+  return empty;
 }
 
 // ---------------------------------------------------------------------------------------------
