@@ -7,7 +7,7 @@ code.
 """
 
 import copyreg
-from typing import Optional, Tuple, Type, TypeVar, Union, overload
+from typing import Any, Callable, Optional, Tuple, Type, TypeVar, Union, overload
 
 from _quernel import (
     AverageTrueRange,
@@ -30,7 +30,7 @@ from _quernel import (
 from . import _native
 from ._native import snapshot
 
-STATEFUL = (
+STATEFUL: Tuple[type, ...] = (
     AverageTrueRange,
     ExponentialMovingAverage,
     Maximum,
@@ -67,14 +67,12 @@ _MEMBERS = (Signal.BUY, Signal.SELL, Signal.HOLD)
 
 
 @overload
-def restore(data: Union[bytes, bytearray, memoryview]) -> Stateful: ...
+def restore(data: Union[bytes, bytearray, memoryview], cls: None = None) -> Stateful: ...
 @overload
 def restore(data: Union[bytes, bytearray, memoryview], cls: Type[T]) -> T: ...
 
 
-def restore(
-    data: Union[bytes, bytearray, memoryview], cls: Optional[Type[Stateful]] = None
-) -> Stateful:
+def restore(data: Union[bytes, bytearray, memoryview], cls: Optional[Type[Any]] = None) -> Any:
     """A new object from the bytes of `snapshot`, continuing exactly where the original was.
 
     The bytes are checked throughout (format, class, sizes, every field's range); anything
@@ -88,6 +86,9 @@ def restore(
     return obj
 
 
+Reduced = Tuple[Callable[..., Any], Tuple[Any, ...]]
+
+
 def make_bar(open: float, high: float, low: float, close: float, volume: int) -> Bar:
     return Bar(open, high, low, close, volume)
 
@@ -96,19 +97,23 @@ def make_signal(code: int) -> Signal:
     return _MEMBERS[code]
 
 
-def _reduce_state(obj: Stateful) -> Tuple[object, Tuple[bytes]]:
+def _reduce_state(obj: Any) -> Reduced:
     return _native.restore, (snapshot(obj),)
 
 
-def _reduce_bar(bar: Bar) -> Tuple[object, Tuple[float, float, float, float, int]]:
+def _reduce_bar(bar: Bar) -> Reduced:
     return make_bar, (bar.open(), bar.high(), bar.low(), bar.close(), bar.volume())
 
 
-def _reduce_signal(signal: Signal) -> Tuple[object, Tuple[int]]:
+def _reduce_signal(signal: Signal) -> Reduced:
     return make_signal, (int(signal),)
 
 
-for _cls in STATEFUL:
-    copyreg.pickle(_cls, _reduce_state)
-copyreg.pickle(Bar, _reduce_bar)
-copyreg.pickle(Signal, _reduce_signal)
+def _register() -> None:
+    for cls in STATEFUL:
+        copyreg.pickle(cls, _reduce_state)
+    copyreg.pickle(Bar, _reduce_bar)
+    copyreg.pickle(Signal, _reduce_signal)
+
+
+_register()

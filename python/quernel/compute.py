@@ -12,7 +12,7 @@ import csv
 import os
 import sys
 from dataclasses import dataclass, field
-from typing import IO, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import IO, Iterator, List, Optional, Sequence, TextIO, Tuple, cast
 
 from . import _native
 from .indicators import BARS, RETURNS, Indicator, format_signal, format_value
@@ -85,9 +85,9 @@ def layout_from_row(path: str, line: int, row: Sequence[str]) -> Layout:
 @dataclass
 class Chunk:
     labels: List[str] = field(default_factory=list)
-    close: array.array = field(default_factory=lambda: array.array("d"))
-    high: array.array = field(default_factory=lambda: array.array("d"))
-    low: array.array = field(default_factory=lambda: array.array("d"))
+    close: array.array[float] = field(default_factory=lambda: array.array("d"))
+    high: array.array[float] = field(default_factory=lambda: array.array("d"))
+    low: array.array[float] = field(default_factory=lambda: array.array("d"))
 
     def __len__(self) -> int:
         return len(self.close)
@@ -192,7 +192,7 @@ def compute(path: str, indicators: Sequence[Indicator], out: TextIO,
                     head.extend(indicator.columns)
                 writer.writerow(head)
                 header_written = True
-            returns: Optional[array.array] = None
+            returns: Optional[array.array[float]] = None
             skip_first = False
             if needs_returns:
                 returns = array.array("d")
@@ -220,7 +220,7 @@ def compute(path: str, indicators: Sequence[Indicator], out: TextIO,
     return rows
 
 
-def results(indicator: Indicator, chunk: Chunk, returns: Optional[array.array],
+def results(indicator: Indicator, chunk: Chunk, returns: Optional[array.array[float]],
             skip_first: bool) -> List[List[str]]:
     """The indicator's columns for one chunk, as text."""
     kind = indicator.kind
@@ -234,7 +234,7 @@ def results(indicator: Indicator, chunk: Chunk, returns: Optional[array.array],
     if kind.signals:
         cells = [[format_signal(code) for code in out.tolist()]]
     elif len(kind.suffixes) > 1:
-        table = out.tolist()
+        table = cast(List[List[float]], out.tolist())
         cells = [[format_value(row[c]) for row in table] for c in range(len(kind.suffixes))]
     else:
         cells = [[format_value(v) for v in out.tolist()]]
