@@ -77,16 +77,20 @@ Doubles::Borrowed Doubles::borrow(PyObject* source) noexcept {
     return Borrowed::no;
   }
   const bool doubles = view_.itemsize == sizeof(double) && is_native_double(view_.format);
-  if (!doubles || view_.ndim != 1) {
-    const int dimensions = view_.ndim;
+  const int dimensions = view_.ndim;
+  // The stride is checked here too: some interpreters (PyPy 3.9) hand out a strided view for a
+  // contiguous request.
+  const bool strided = dimensions == 1 && view_.strides != nullptr &&
+                       view_.strides[0] != static_cast<Py_ssize_t>(sizeof(double));
+  if (!doubles || dimensions != 1 || strided) {
     PyBuffer_Release(&view_);
-    if (doubles && dimensions != 0) {
+    if (doubles && dimensions > 1) {
       PyErr_Format(PyExc_ValueError,
                    "expected a one-dimensional sequence, not a buffer of %d dimensions",
                    dimensions);
       return Borrowed::failed;
     }
-    return Borrowed::no;  // other numbers: converted one by one
+    return Borrowed::no;  // other numbers, or strided: converted one by one
   }
   has_view_ = true;
   data_ = static_cast<const double*>(view_.buf);
