@@ -18,11 +18,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include "bar.hpp"
 #include "frame.hpp"
 #include "native/inputs.hpp"
@@ -88,26 +83,6 @@ struct Output<SignalCode> {
   }
 };
 
-// Large outputs ask the kernel for huge pages, as NumPy does for its large arrays: far fewer page
-// faults while the results are first written.
-void advise_huge_pages(void* data, std::size_t size) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (size < (std::size_t{4} << 20))
-    return;
-  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  if (page == 0 || (page & (page - 1)) != 0)
-    return;
-  const auto first = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t start = (first + page - 1) & ~(page - 1);
-  const std::uintptr_t end = (first + size) & ~(page - 1);
-  if (end > start)
-    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);  // advice only
-#else
-  (void)data;
-  (void)size;
-#endif
-}
-
 // A new buffer for `rows` results: a memoryview of the given format and shape over a bytearray
 // of its own, which NumPy and pandas take without a copy. `data` is where the results go.
 PyObject* new_output(std::size_t rows, std::size_t columns, std::size_t item_size,
@@ -121,7 +96,6 @@ PyObject* new_output(std::size_t rows, std::size_t columns, std::size_t item_siz
   if (storage == nullptr)
     return nullptr;
   *data = PyByteArray_AsString(storage);
-  advise_huge_pages(*data, static_cast<std::size_t>(size));
   PyObject* view = PyMemoryView_FromObject(storage);
   Py_DECREF(storage);  // the view keeps it
   if (view == nullptr)
