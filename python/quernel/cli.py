@@ -47,7 +47,7 @@ def parser() -> argparse.ArgumentParser:
                + "\n\nsharpe is fed the per-row returns of the close (its first row is empty); "
                  "tr and atr need high and low columns.")
     run.add_argument("--csv", required=True, metavar="FILE", help="the input file")
-    run.add_argument("--indicator", "-i", action="append", required=True, metavar="SPEC",
+    run.add_argument("--indicator", "-i", action="append", required=True, metavar="NAME:PARAMS",
                      help="an indicator such as sma:20, rsi:14, macd:26,12,9 (repeatable)")
     run.add_argument("--output", "-o", metavar="FILE", help="the output file (default: stdout)")
     progress = run.add_mutually_exclusive_group()
@@ -77,8 +77,8 @@ def main(argv: Optional[List[str]] = None, out: TextIO = sys.stdout,
 
 def run_compute(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     try:
-        chosen = [indicators.parse(spec) for spec in args.indicator]
-    except indicators.SpecError as error:
+        chosen = [indicators.parse(text) for text in args.indicator]
+    except indicators.IndicatorError as error:
         print(f"quernel compute: error: {error}", file=err)
         return 2
     try:

@@ -62,7 +62,7 @@ ALIASES = {kind.cls.__name__.lower(): name for name, kind in KINDS.items()}
 SIGNAL_NAMES = ("BUY", "SELL", "HOLD")
 
 
-class SpecError(ValueError):
+class IndicatorError(ValueError):
     """An indicator named on the command line that cannot be made."""
 
 
@@ -77,18 +77,18 @@ class Indicator:
         return [self.name + suffix for suffix in self.kind.suffixes]
 
 
-def parse(spec: str) -> Indicator:
+def parse(text: str) -> Indicator:
     """`sma:20`, `macd:26,12,9`, `sharpe:20,0.0001`, `tr` -> a new indicator."""
-    key, _, rest = spec.strip().partition(":")
+    key, _, rest = text.strip().partition(":")
     key = key.strip().lower()
     key = ALIASES.get(key, key)
     if key not in KINDS:
-        raise SpecError(f"unknown indicator '{spec}' (known: {', '.join(KINDS)})")
+        raise IndicatorError(f"unknown indicator '{text}' (known: {', '.join(KINDS)})")
     kind = KINDS[key]
     values = [v.strip() for v in rest.split(",")] if rest.strip() else []
     if len(values) != len(kind.parameters):
         expected = ", ".join(kind.parameters) or "no parameters"
-        raise SpecError(f"'{spec}': {key} takes {len(kind.parameters)} parameter"
+        raise IndicatorError(f"'{text}': {key} takes {len(kind.parameters)} parameter"
                         f"{'' if len(kind.parameters) == 1 else 's'} ({expected}), "
                         f"not {len(values)}")
     arguments: List[Any] = []
@@ -97,11 +97,11 @@ def parse(spec: str) -> Indicator:
             arguments.append(float(value) if parameter == "rf" else int(value))
         except ValueError:
             what = "a number" if parameter == "rf" else "a whole number"
-            raise SpecError(f"'{spec}': {parameter} must be {what}, not '{value}'") from None
+            raise IndicatorError(f"'{text}': {parameter} must be {what}, not '{value}'") from None
     try:
         obj = kind.cls(*arguments)
     except (ValueError, OverflowError, TypeError) as error:
-        raise SpecError(f"'{spec}': {error}") from None
+        raise IndicatorError(f"'{text}': {error}") from None
     name = "_".join([key] + [v.replace(".", "p").replace("-", "m") for v in values])
     return Indicator(name, kind, obj)
 

@@ -9,9 +9,9 @@
 #include <Python.h>
 
 #include <array>
-#include <memory>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -52,7 +52,7 @@ std::string type_name(PyObject* object) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Results
 
-// How a state's result is laid out in a batch's output, and made into an object for `peek`.
+// How a state's results are laid out in a batch's output.
 template <class R>
 struct Output;
 template <>
@@ -260,7 +260,6 @@ struct Operations {
       target->borrow_flag.release_shared();
       return nullptr;
     }
-    PyObject* result = nullptr;
     try {
       State copy = clone(target->state);
       target->borrow_flag.release_shared();
@@ -271,7 +270,7 @@ struct Operations {
       PyErr_SetString(PyExc_SystemError, "the state could not be copied");
     }
     target->borrow_flag.release_shared();
-    return result;
+    return nullptr;
   }
 
   static State clone(State& state) {
