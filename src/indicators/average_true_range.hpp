@@ -21,6 +21,7 @@ class AverageTrueRangeState {
   void reset() noexcept { average_.reset(); }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   TrueRangeState range_;
   ExponentialAverage average_;
 };

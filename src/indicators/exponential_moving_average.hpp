@@ -50,6 +50,7 @@ class ExponentialAverage {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   double alpha_;
   double current_ = 0.0;
   std::size_t period_;

@@ -59,6 +59,7 @@ class Extremum {
   void reset() noexcept { window_.fill(Order::kFill); }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   Window window_;
   std::size_t best_index_ = 0;
   std::size_t write_index_ = 0;

@@ -34,6 +34,7 @@ class ConvergenceDivergence {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   ExponentialAverage long_;
   ExponentialAverage short_;
   ExponentialAverage signal_;

@@ -39,6 +39,7 @@ class RateOfChangeState {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   Window window_;
   std::size_t write_index_ = 0;
   std::size_t seen_ = 0;  // never beyond period + 1, which fits: period <= Window::kMaxSize

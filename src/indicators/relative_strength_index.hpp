@@ -50,6 +50,7 @@ class StrengthIndex {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   Window window_;
   double prev_input_ = 0.0;
   std::size_t write_index_ = 0;

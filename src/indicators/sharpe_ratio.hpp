@@ -36,6 +36,7 @@ class SharpeState {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   SimpleAverage mean_;
   DeviationState deviation_;
   double rf_;

@@ -37,6 +37,7 @@ class SimpleAverage {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   Window window_;
   double sum_ = 0.0;
   std::size_t write_index_ = 0;

@@ -43,6 +43,7 @@ class DeviationState {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   Window window_;
   std::size_t write_index_ = 0;
   std::size_t filled_ = 0;  // inputs since the last reset, up to `period`

@@ -32,6 +32,7 @@ class SimpleCrossover {
   }
 
  private:
+  friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
   SimpleCrossover(std::size_t short_period, std::size_t long_period)
       : short_(short_period), long_(long_period) {}
 
