@@ -125,8 +125,8 @@ def test_methods_and_their_signatures(name):
 def test_cannot_be_subclassed(name):
     cls = getattr(_quernel, name)
     if IS_PYPY:
-        # PyPy's C-API layer does not look at the base-type flag of a type made from a spec
-        # (a known PyPy bug): the class statement succeeds there.
+        # PyPy's C-API layer does not look at the base-type flag of a type made by
+        # PyType_FromSpec (a known PyPy bug): the class statement succeeds there.
         assert issubclass(type("Derived", (cls,), {}), cls)
         return
     with pytest.raises(TypeError):
@@ -139,8 +139,8 @@ def test_instances_have_no_dict_and_no_weakref(name):
 
     obj = SAMPLES[name]()
     if IS_PYPY:
-        # PyPy sets up a type made from a spec like a class statement without __slots__, so its
-        # instances get an attribute dictionary and weak references from the host.
+        # PyPy sets up a type made by PyType_FromSpec like a class statement without
+        # __slots__: its instances get an attribute dictionary and weak references.
         obj.some_attribute = 1
         assert obj.__dict__ == {"some_attribute": 1}
         assert weakref.ref(obj)() is obj
