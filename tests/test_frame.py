@@ -445,3 +445,55 @@ def test_objects_are_released():
         SMA(1000).next(1.0)
     after = sys.getallocatedblocks() if hasattr(sys, "getallocatedblocks") else 0
     assert after - before < 100
+
+
+try:
+    from _testcapi import remove_mem_hooks, set_nomemory
+except ImportError:  # not every interpreter ships CPython's test module
+    set_nomemory = None
+
+
+def call_with_first_allocation_failing(call):
+    """Runs call() with the interpreter's next memory allocation failing; returns the
+    exception it raised. Holding many new floats first empties the float free list, so a float
+    result really has to be allocated."""
+    held = [float(i) + 0.5 for i in range(1000)]
+    set_nomemory(0, 1)
+    try:
+        call()
+    except BaseException as error:  # noqa: B902
+        raised = error
+    else:
+        raised = None
+    finally:
+        remove_mem_hooks()
+    del held
+    return raised
+
+
+@pytest.mark.skipif(set_nomemory is None, reason="needs CPython's _testcapi.set_nomemory")
+def test_result_that_cannot_be_created_is_an_internal_failure(capfd):
+    panic = internal_panic_type()
+    macd = _quernel.MovingAverageConvergenceDivergence(3, 2, 2)
+    twin = _quernel.MovingAverageConvergenceDivergence(3, 2, 2)
+    error = call_with_first_allocation_failing(lambda: macd.next(1.0))
+    assert type(error) is panic and str(error) == "Python API call failed"
+    err = capfd.readouterr().err
+    assert "MemoryError" in err  # the host's error, printed first
+    assert "Python API call failed" in err
+    # the update stayed and the claim was released
+    twin.next(1.0)
+    assert same(macd.next(2.0), twin.next(2.0))
+
+
+@pytest.mark.skipif(set_nomemory is None, reason="needs CPython's _testcapi.set_nomemory")
+def test_signal_that_cannot_be_created_raises_the_host_error():
+    cross = _quernel.SimpleMovingAverageCrossover(1, 2)
+    twin = _quernel.SimpleMovingAverageCrossover(1, 2)
+    signals = [cross.next(x) for x in range(40)]  # hold many results: none left to reuse
+    error = call_with_first_allocation_failing(lambda: cross.next(1.0))
+    assert type(error) is MemoryError
+    for x in list(range(40)) + [1.0]:
+        twin.next(x)
+    assert cross.next(5.0) == twin.next(5.0)
+    del signals
