@@ -144,6 +144,11 @@ PyObject* result_failed(std::source_location where) noexcept {
 
 void initialisation_failed(const char* name) noexcept {
   PyObject* cause = take_error();
+  if (cause == nullptr) {
+    // The host failed without saying why.
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    cause = take_error();
+  }
   std::string message = std::string("An error occurred while initializing class ") + name;
   PyObject* text = PyUnicode_FromString(message.c_str());
   PyObject* error = text ? PyObject_CallOneArg(PyExc_RuntimeError, text) : nullptr;

@@ -200,3 +200,49 @@ def test_second_initialisation_returns_the_same_module():
         assert again.__all__ == ORDER
     finally:
         sys.modules["_quernel"] = module
+
+
+INIT_UNDER_FAILING_ALLOCATIONS = r"""
+import _imp, importlib.util, json
+import _testcapi
+spec = importlib.util.find_spec("_quernel")
+failures = []
+for k in range(10_000):
+    _testcapi.set_nomemory(k, k + 1)  # only the k-th allocation of this attempt fails
+    try:
+        module = _imp.create_dynamic(spec)
+    except BaseException as error:
+        _testcapi.remove_mem_hooks()
+        cause = error.__cause__
+        failures.append([type(error).__name__, str(error),
+                         None if cause is None else type(cause).__name__])
+        continue
+    _testcapi.remove_mem_hooks()
+    break
+again = _imp.create_dynamic(spec)
+print(json.dumps({"failures": failures, "all": module.__all__, "same": again is module,
+                  "works": module.SimpleMovingAverage(2).next(3.0)}))
+"""
+
+
+@pytest.mark.skipif(IS_PYPY, reason="needs CPython's _testcapi.set_nomemory")
+def test_initialisation_that_fails_is_retried():
+    pytest.importorskip("_testcapi")
+    import json
+    import subprocess
+
+    out = subprocess.run([sys.executable, "-c", INIT_UNDER_FAILING_ALLOCATIONS],
+                         capture_output=True, text=True, check=True).stdout
+    result = json.loads(out.splitlines()[-1])
+    assert result["failures"], "no allocation failed"
+    for name, text, cause in result["failures"]:
+        if name == "RuntimeError":
+            assert text.startswith("An error occurred while initializing class ")
+            assert text.split()[-1] in ORDER
+            assert cause in ("MemoryError", "SystemError")
+        else:
+            assert name == "MemoryError"  # the module itself, or __all__, could not be made
+    # a later attempt registers everything, and the module is cached from then on
+    assert result["all"] == ORDER
+    assert result["same"] is True
+    assert result["works"] == 3.0
