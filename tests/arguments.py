@@ -139,17 +139,28 @@ class Reentrant:
 
 
 class Yielding:
-    """A number whose float conversion gives up the interpreter lock (time.sleep), letting
-    other threads run while the receiving object is claimed. `log`, when given, receives the
-    value just before it is returned: under the claim, so the log's order is the order in
-    which the object takes its inputs."""
+    """A number whose float conversion gives up the interpreter lock (time.sleep, unless
+    `pause` is None), letting
+    other threads run while the receiving object is claimed, and may first call back into
+    that object (`call_back`, whose refusal it keeps in `seen`). `log`, when given, receives
+    the value just before it is returned, still under the object's claim, so the log's order
+    is the order in which the object takes its inputs; `position` is this value's place in
+    it."""
 
-    def __init__(self, value, log=None, pause=0.0):
-        self.value, self.log, self.pause = value, log, pause
+    def __init__(self, value, log=None, pause=0.0, call_back=None):
+        self.value, self.log, self.pause, self.call_back = value, log, pause, call_back
+        self.position = self.seen = None
 
     def __float__(self):
-        time.sleep(self.pause)
+        if self.pause is not None:
+            time.sleep(self.pause)
+        if self.call_back is not None:
+            try:
+                self.call_back()
+            except RuntimeError as error:
+                self.seen = str(error)
         if self.log is not None:
+            self.position = len(self.log)
             self.log.append(self.value)
         return self.value
 
