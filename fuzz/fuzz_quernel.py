@@ -183,12 +183,18 @@ def reentrant(fdp, owner):
     if name in A.INDEX_QUERY:
         actions.append(("query", lambda o: getattr(o, A.INDEX_QUERY[name])(), A.BUSY[1]))
     _, action, text = fdp.PickValueInList(actions)
-    x = draw_float(fdp)
     swallow = fdp.ConsumeBool()
-    arg = A.Reentrant(owner, action, value=x, swallow=swallow)
+    if fdp.ConsumeBool():  # through __index__, which the float conversion falls back on
+        v = fdp.ConsumeIntInRange(-(2**60), 2**60)
+        arg = A.ReentrantIndex(owner, action, value=v, swallow=swallow)
+        outcome = ok(float(v))
+    else:
+        x = draw_float(fdp)
+        arg = A.Reentrant(owner, action, value=x, swallow=swallow)
+        outcome = ok(x)
     arg.expected_refusal = text
     if swallow:
-        return arg, ok(int(x)) if math.isfinite(x) else err(OverflowError), ok(x)
+        return arg, err(TypeError), outcome  # only ever fed to next
     return arg, err(RuntimeError), err(RuntimeError)
 
 

@@ -113,11 +113,7 @@ class ChainedTypeError(Raising):
             raise TypeError("no number here") from inner
 
 
-class Reentrant:
-    """A number whose conversion first calls `action(target)`, a call back into the object
-    that is being fed. Its RuntimeError escapes the conversion unless `swallow`, in which
-    case the conversion returns `value` all the same. `seen` keeps the last refusal text."""
-
+class _CallingBack:
     def __init__(self, target, action, value=2.0, swallow=False):
         self.target, self.action, self.value, self.swallow = target, action, value, swallow
         self.seen = None
@@ -131,11 +127,25 @@ class Reentrant:
                 raise
         return self.value
 
+
+class Reentrant(_CallingBack):
+    """A number whose conversion first calls `action(target)`, a call back into the object
+    that is being fed. Its RuntimeError escapes the conversion unless `swallow`, in which
+    case the conversion returns `value` all the same. `seen` keeps the last refusal text."""
+
     def __float__(self):
         return float(self._convert())
 
     def __index__(self):
         return int(self._convert())
+
+
+class ReentrantIndex(_CallingBack):
+    """The same through the index conversion alone, which the float conversion of `next`
+    falls back on when there is no __float__ (`value` must then be an int)."""
+
+    def __index__(self):
+        return self._convert()
 
 
 class Yielding:

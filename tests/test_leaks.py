@@ -32,6 +32,7 @@ from arguments import (
     Raising,
     Real,
     Reentrant,
+    ReentrantIndex,
     bar,
     construct,
 )
@@ -192,10 +193,13 @@ def method_ops(name):
         for label, value, error in FLOAT_FAILURES:
             ops.append(Op(f"next: {label}", lambda v=value: obj.next(v), error, [value]))
         refused = Reentrant(obj, lambda o: o.reset())
+        refused_index = ReentrantIndex(obj, lambda o: o.next(1.0), value=3)
         swallowed = Reentrant(obj, lambda o: o.next(1.0), swallow=True)
         ops += [
             Op("next: refused re-entrance", lambda: obj.next(refused), RuntimeError,
                [refused]),
+            Op("next: refused re-entrance through __index__", lambda: obj.next(refused_index),
+               RuntimeError, [refused_index]),
             Op("next: swallowed re-entrance", lambda: obj.next(swallowed), watch=[swallowed]),
         ]
         if name in INDEX_QUERY:

@@ -24,6 +24,7 @@ from arguments import (
     Raising,
     Real,
     Reentrant,
+    ReentrantIndex,
 )
 from conftest import same
 
@@ -166,8 +167,9 @@ class ObjectMachine(RuleBasedStateMachine):
         self.probe(x)
 
     @precondition(lambda self: self.NAME not in BAR_FED)
-    @rule(action=st.sampled_from(["next", "reset", "period", "query"]), x=prices)
-    def refuse_call_back(self, action, x):
+    @rule(action=st.sampled_from(["next", "reset", "period", "query"]), x=prices,
+          through_index=st.booleans())
+    def refuse_call_back(self, action, x, through_index):
         if action == "period" and self.NAME not in WITH_PERIOD:
             return
         if action == "query" and self.NAME not in INDEX_QUERY:
@@ -178,7 +180,10 @@ class ObjectMachine(RuleBasedStateMachine):
             "period": lambda o: o.period(),
             "query": lambda o: getattr(o, INDEX_QUERY[self.NAME])(),
         }
-        escaping = Reentrant(self.real, calls[action], value=x)
+        if through_index:  # the float conversion falls back on __index__
+            escaping = ReentrantIndex(self.real, calls[action], value=7)
+        else:
+            escaping = Reentrant(self.real, calls[action], value=x)
         with pytest.raises(RuntimeError) as info:
             self.real.next(escaping)
         expected = BUSY[1] if action == "query" else BUSY[0]
