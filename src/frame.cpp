@@ -144,6 +144,11 @@ PyObject* result_failed(std::source_location where) noexcept {
 
 void initialisation_failed(const char* name) noexcept {
   PyObject* cause = take_error();
+  if (cause == nullptr) {
+    // The host failed without saying why.
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    cause = take_error();
+  }
   std::string message = std::string("An error occurred while initializing class ") + name;
   PyObject* text = PyUnicode_FromString(message.c_str());
   PyObject* error = text ? PyObject_CallOneArg(PyExc_RuntimeError, text) : nullptr;
@@ -368,16 +373,19 @@ PyTypeObject* make_type(const char* qualified_name, bool constructible,
                         const PyType_Slot* slots) noexcept {
   std::vector<PyType_Slot> all;
   for (const PyType_Slot* slot = slots; slot->slot != 0; ++slot) all.push_back(*slot);
+  std::string doc;
   if (constructible) {
     // "<Class>(<parameters>)\n--\n\n": the interpreter reads the text signature from it.
-    // The text lives as long as the type, that is, for the life of the process.
-    std::string doc = std::string(qualified_name + sizeof("builtins.") - 1) + "(";
+    doc = std::string(qualified_name + sizeof("builtins.") - 1) + "(";
     for (std::size_t i = 0; i < count; ++i) {
       if (i > 0)
         doc += ", ";
       doc += parameters[i];
     }
     doc += ")\n--\n\n";
+#if defined(PYPY_VERSION)
+    // PyPy keeps pointing at the text instead of copying it: it must live as long as the
+    // type, that is, for the life of the process.
     char* kept = new (std::nothrow) char[doc.size() + 1];
     if (kept == nullptr) {
       PyErr_NoMemory();
@@ -385,6 +393,10 @@ PyTypeObject* make_type(const char* qualified_name, bool constructible,
     }
     std::memcpy(kept, doc.c_str(), doc.size() + 1);
     all.push_back({Py_tp_doc, kept});
+#else
+    // CPython copies the text into the type; ours is freed on return.
+    all.push_back({Py_tp_doc, doc.data()});
+#endif
   }
   all.push_back({0, nullptr});
   PyType_Spec spec{qualified_name, static_cast<int>(basicsize), 0, Py_TPFLAGS_DEFAULT, all.data()};

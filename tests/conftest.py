@@ -16,6 +16,45 @@ MAX_WINDOW = model.MAX_WINDOW
 IS_PYPY = sys.implementation.name == "pypy"
 
 
+def _add(a, b):
+    return a + b  # a function, so that no constant folding happens at compile time
+
+
+def python_rounds_once():
+    """Whether this interpreter's own float arithmetic rounds each operation once to double.
+
+    2**53 + (1 + 2**-52) lies just above the midpoint 2**53 + 1. Rounded once it gives
+    2**53 + 2; rounded first to the 64-bit significand of x87 registers it lands on the
+    midpoint and then, ties to even, on 2**53."""
+    return _add(2.0**53, 1.0 + 2.0**-52) == 2.0**53 + 2.0
+
+
+def _round_x87_to_double():
+    """Sets the x87 precision control of this thread to double (53-bit significands)."""
+    import ctypes
+    import ctypes.util
+
+    libm = ctypes.CDLL(ctypes.util.find_library("m") or "libm.so.6")
+    env = (ctypes.c_uint16 * 32)()  # room for any fenv_t; the control word comes first
+    if libm.fegetenv(env) != 0:
+        return
+    env[0] = (env[0] & ~0x0300) | 0x0200
+    libm.fesetenv(env)
+
+
+# The model is only an oracle if Python's floats round like the module's. On 32-bit x86 a
+# CPython built for x87 (Debian's i386 port) keeps intermediate results in 80-bit registers
+# and rounds twice; the module itself computes in SSE2 registers. Setting the x87 precision
+# to double makes every operation of the model round once, like the module's.
+if not python_rounds_once():
+    _round_x87_to_double()
+    if not python_rounds_once():
+        raise RuntimeError(
+            "this interpreter's float arithmetic rounds twice and its x87 precision could "
+            "not be set to double: the pure-Python model cannot serve as the oracle here"
+        )
+
+
 def bits(x):
     return struct.unpack("<Q", struct.pack("<d", x))[0]
 

@@ -248,7 +248,8 @@ HOSTILE = [
     (seal(header(0) + words(1)), "class number 0 is not a class with a state"),
     (sma(0, [], 0.0, 0, 0), "a period is 0"),
     (seal(header(SMA) + words(2**40) + doubles(0.0)),
-     "a window of 1099511627776 slots is longer than the 8 bytes that follow"),
+     "a window of 1099511627776 slots is longer than the 8 bytes that follow" if WORD_BITS == 64
+     else "a period of 1099511627776 does not fit this platform's machine word"),
     (seal(header(SMA) + words(2**64 - 1)),
      "slots is longer than the 0 bytes that follow" if WORD_BITS == 64
      else "a period of 18446744073709551615 does not fit this platform's machine word"),
