@@ -27,8 +27,14 @@ constexpr const char* kTexts[] = {"Signal.BUY", "Signal.SELL", "Signal.HOLD"};
 // The strategies make one Signal per call, and callers usually drop it before the next call:
 // like the interpreter with its floats, a few released instances are kept for reuse, so a
 // result costs no trip through the allocator. (Not on PyPy, whose C-API objects are tied to
-// objects of its own.)
-#ifndef PYPY_VERSION
+// objects of its own, and not in the sanitizer build, which should see every release.)
+#if !defined(PYPY_VERSION) && !defined(QUERNEL_CHECKED_BUILD)
+#define QUERNEL_KEEP_SIGNALS 1
+#else
+#define QUERNEL_KEEP_SIGNALS 0
+#endif
+
+#if QUERNEL_KEEP_SIGNALS
 constexpr int kKeptMax = 16;
 PyObject* kept[kKeptMax];
 int kept_count = 0;
@@ -36,7 +42,7 @@ int kept_count = 0;
 
 PyObject* new_signal(PyTypeObject* type, SignalCode code) noexcept {
   PyObject* self;
-#ifndef PYPY_VERSION
+#if QUERNEL_KEEP_SIGNALS
   if (kept_count > 0 && type == TypeCell<SignalClass>::type) {
     self = PyObject_Init(kept[--kept_count], type);  // takes a reference to the type
   } else {
@@ -54,7 +60,7 @@ PyObject* new_signal(PyTypeObject* type, SignalCode code) noexcept {
 }
 
 void dealloc(PyObject* self) noexcept {
-#ifndef PYPY_VERSION
+#if QUERNEL_KEEP_SIGNALS
   PyTypeObject* type = Py_TYPE(self);
   if (type == TypeCell<SignalClass>::type && kept_count < kKeptMax) {
     kept[kept_count++] = self;
