@@ -100,6 +100,33 @@ def measure(run, calls, repeats):
     return statistics.median(times) / calls
 
 
+FLOOR = None  # set by run(): the floor loop
+
+
+def measure_against_floor(run, calls, repeats):
+    """Times `run` and the floor loop alternately, so that both see the same machine (a shared
+    or throttled machine drifts by several per cent over a run): returns the median ns per call
+    and the median of the per-repeat ratios to the floor."""
+    run()
+    FLOOR()
+    times, ratios = [], []
+    gc_was = gc.isenabled()
+    gc.disable()
+    try:
+        for _ in range(repeats):
+            t0 = time.perf_counter_ns()
+            FLOOR()
+            t1 = time.perf_counter_ns()
+            run()
+            t2 = time.perf_counter_ns()
+            times.append(t2 - t1)
+            ratios.append((t2 - t1) / (t1 - t0))
+    finally:
+        if gc_was:
+            gc.enable()
+    return statistics.median(times) / calls, statistics.median(ratios)
+
+
 # ---------------------------------------------------------------------------------------------
 # What is measured
 
@@ -250,8 +277,10 @@ def warm_up(seconds=1.0):
 
 def run(repeats, periods_for_scaling):
     rows = []  # (group, case, ns, extra columns dict)
+    global FLOOR
     warm_up()
-    floor = measure(loop_calls(math.fabs, XS), N, repeats)
+    FLOOR = loop_calls(math.fabs, XS)
+    floor = measure(FLOOR, N, repeats)
     bare = measure(bare_loop(XS), N, repeats)
     rows.append(("floor", "math.fabs(x)", floor, {}))
     rows.append(("floor", "bare loop", bare, {}))
@@ -264,11 +293,11 @@ def run(repeats, periods_for_scaling):
                 continue
             obj = getattr(q, name)(*args(period))
             inputs = QBARS if kind == "bar" else XS
-            ns = measure(loop_calls(obj.next, inputs), N, repeats)
+            ns, ratio = measure_against_floor(loop_calls(obj.next, inputs), N, repeats)
             mobj = getattr(model, name)(*args(period))
             py = measure(loop_calls(mobj.next, MBARS if kind == "bar" else XS), N,
                          max(3, repeats // 2))
-            extra = {"python": py}
+            extra = {"python": py, "ratio": ratio}
             for peer, table in peer_table.items():
                 if name in table:
                     factory, pkind = table[name]
@@ -333,6 +362,64 @@ def run(repeats, periods_for_scaling):
     return floor, bare, rows, scaling
 
 
+# windows per object: (number of rings, period they hold)
+WINDOWS = {
+    "SimpleMovingAverage": 1, "StandardDeviation": 1, "Minimum": 1, "Maximum": 1,
+    "RateOfChange": 1, "RelativeStrengthIndex": 1, "SharpeRatio": 2,
+    "SimpleMovingAverageCrossover": 2,
+}
+
+
+def rss_bytes():
+    try:
+        with open("/proc/self/statm") as handle:
+            return int(handle.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+    except (OSError, ValueError):
+        return None
+
+
+def memory():
+    """Bytes per object: the instance (its type's basic size) plus its windows. The window part
+    is checked against the process's resident memory for one large window."""
+    rows = []
+    for name, (args, kind) in CLASSES.items():
+        for period in (14, 200):
+            if name in WINDOWLESS and period != 14:
+                continue
+            obj = getattr(q, name)(*args(period))
+            instance = sys.getsizeof(obj)
+            a = args(period)
+            if name == "SimpleMovingAverageCrossover":
+                window = 8 * (a[0] + a[1])
+            else:
+                window = 8 * period * WINDOWS.get(name, 0)
+            rows.append((f"{name}({', '.join(map(str, a))})", instance, window))
+    rows.append(("Bar(...)", sys.getsizeof(q.Bar(1.0, 2.0, 0.5, 1.5, 1)), 0))
+    rows.append(("Signal result", sys.getsizeof(q.Signal.BUY), 0))
+    check = None
+    before = rss_bytes()
+    if before is not None:
+        big = q.SimpleMovingAverage(10_000_000)
+        big.reset()  # writes every slot, so the window is resident
+        after = rss_bytes()
+        check = (after - before) / 10_000_000
+        del big
+    return rows, check
+
+
+def render_memory(rows, check):
+    out = ["Memory per object (bytes; nothing is allocated per call besides the result):", ""]
+    out.append("| object | instance | windows | total |")
+    out.append("|---|---|---|---|")
+    for name, instance, window in rows:
+        out.append(f"| `{name}` | {instance} | {window} | {instance + window} |")
+    if check is not None:
+        out.append("")
+        out.append(f"Resident memory of `SimpleMovingAverage(10_000_000)` after `reset()`: "
+                   f"{check:.2f} bytes per slot.")
+    return "\n".join(out)
+
+
 def render(floor, bare, rows, scaling, periods, peers_present):
     out = []
     out.append(f"Machine: {machine()}")
@@ -343,7 +430,7 @@ def render(floor, bare, rows, scaling, periods, peers_present):
     out.append("| " + " | ".join(head) + " |")
     out.append("|" + "---|" * len(head))
     for group, case, ns, extra in rows:
-        cells = [f"{group}: `{case}`", f"{ns:.1f}", f"{ns / floor:.2f}"]
+        cells = [f"{group}: `{case}`", f"{ns:.1f}", f"{extra.get('ratio', ns / floor):.2f}"]
         cells.append(f"{extra['python'] / ns:.0f}x" if "python" in extra else "")
         for p in peers_present:
             cells.append(f"{ns / extra[p]:.2f} ({extra[p]:.0f} ns)" if p in extra else "")
@@ -359,7 +446,8 @@ def render(floor, bare, rows, scaling, periods, peers_present):
         cells.append(f"{by_period[periods[-1]] / by_period[periods[0]]:.2f}")
         out.append("| " + " | ".join(cells) + " |")
     out.append("")
-    out.append("`x floor`: ns/call divided by the floor's; `faster than Python`: the pure-Python "
+    out.append("`x floor`: for `next`, the median ratio to the floor timed alternately with it "
+               "(elsewhere ns/call over the floor's); `faster than Python`: the pure-Python "
                "model (tests/model.py) divided by ours; `x peer`: ours divided by the peer's "
                "(below 1 means quernel is faster), with the peer's own ns/call.")
     return "\n".join(out)
@@ -377,6 +465,7 @@ def main(argv=None):
     present = [p for p in ("wickra", "TA-Lib", "talipp")
                if any(p in extra for _, _, _, extra in rows)]
     text = render(floor, bare, rows, scaling, periods, present)
+    text += "\n\n" + render_memory(*memory())
     print(text)
     if args.markdown:
         try:
