@@ -276,6 +276,21 @@ bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject
 // ---------------------------------------------------------------------------------------------
 // Conversions
 
+void raise_rewritten(PyObject* error, PyObject* type, PyObject* message) noexcept {
+  PyObject* replacement = message != nullptr ? PyObject_CallOneArg(type, message) : nullptr;
+  Py_XDECREF(message);
+  if (replacement == nullptr) {
+    Py_DECREF(error);  // the failure to build the replacement is what is raised
+    return;
+  }
+  PyObject* cause = PyException_GetCause(error);
+  if (cause != nullptr)
+    PyException_SetCause(replacement, cause);  // steals `cause`
+  Py_DECREF(error);
+  PyErr_SetObject(type, replacement);
+  Py_DECREF(replacement);
+}
+
 namespace {
 
 // The prefix rule: a TypeError (exactly that type) raised while converting the argument
@@ -293,19 +308,7 @@ void prefix_type_error(const char* name) noexcept {
   PyObject* message =
       text != nullptr ? PyUnicode_FromFormat("argument '%s': %U", name, text) : nullptr;
   Py_XDECREF(text);
-  PyObject* replacement =
-      message != nullptr ? PyObject_CallOneArg(PyExc_TypeError, message) : nullptr;
-  Py_XDECREF(message);
-  if (replacement == nullptr) {
-    Py_DECREF(error);  // the failure to build the replacement is what is raised
-    return;
-  }
-  PyObject* cause = PyException_GetCause(error);
-  if (cause != nullptr)
-    PyException_SetCause(replacement, cause);  // steals `cause`
-  Py_DECREF(error);
-  PyErr_SetObject(PyExc_TypeError, replacement);
-  Py_DECREF(replacement);
+  raise_rewritten(error, PyExc_TypeError, message);
 }
 
 }  // namespace

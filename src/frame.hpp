@@ -92,6 +92,10 @@ struct Instance {
 PyObject* take_error() noexcept;
 // Makes `exception` the pending exception again (the reference is stolen).
 void restore_error(PyObject* exception) noexcept;
+// Raises type(message) in place of `error` (a taken exception), keeping `error`'s cause.
+// Both references are stolen; a null `message` means building it failed, and that failure
+// (already pending) is what is raised.
+QUERNEL_COLD void raise_rewritten(PyObject* error, PyObject* type, PyObject* message) noexcept;
 
 // Raises RuntimeError "Already borrowed" / "Already mutably borrowed" and returns null.
 QUERNEL_COLD PyObject* refuse_claim(Claim wanted) noexcept;

@@ -56,17 +56,7 @@ void name_position(std::size_t position, const char* series) noexcept {
   PyObject* message =
       text != nullptr ? PyUnicode_FromFormat("%U (%s)", text, where.c_str()) : nullptr;
   Py_XDECREF(text);
-  PyObject* replacement = message != nullptr ? PyObject_CallOneArg(plain, message) : nullptr;
-  Py_XDECREF(message);
-  if (replacement == nullptr) {
-    Py_DECREF(error);  // the failure to build the replacement is what is raised
-    return;
-  }
-  PyObject* cause = PyException_GetCause(error);
-  if (cause != nullptr)
-    PyException_SetCause(replacement, cause);  // steals `cause`
-  Py_DECREF(error);
-  restore_error(replacement);
+  raise_rewritten(error, plain, message);
 }
 
 Doubles::Borrowed Doubles::borrow(PyObject* source) noexcept {
