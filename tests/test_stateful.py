@@ -26,7 +26,7 @@ from arguments import (
     Reentrant,
     ReentrantIndex,
 )
-from conftest import same
+from conftest import IS_PYPY, same
 
 small = st.integers(1, 6)
 CONSTRUCTORS = {
@@ -45,8 +45,10 @@ numbers = (
     | st.integers(-(2**70), 2**70).map(lambda i: (i, float(i)))
     | st.booleans().map(lambda b: (b, float(b)))
     | prices.map(lambda x: (Real(x), x))
-    | st.integers(-1000, 1000).map(lambda i: (Index(i), float(i)))
 )
+if not IS_PYPY:
+    # CPython's float conversion falls back on __index__; PyPy's does not (a host difference).
+    numbers = numbers | st.integers(-1000, 1000).map(lambda i: (Index(i), float(i)))
 # Arguments of next that never convert, and the exception each one raises.
 BAD_NUMBERS = [
     ("1.0", TypeError), (None, TypeError), (2**1100, OverflowError), (Real("x"), TypeError),
@@ -180,8 +182,14 @@ class ObjectMachine(RuleBasedStateMachine):
             "period": lambda o: o.period(),
             "query": lambda o: getattr(o, INDEX_QUERY[self.NAME])(),
         }
-        if through_index:  # the float conversion falls back on __index__
+        if through_index:  # CPython's float conversion falls back on __index__
             escaping = ReentrantIndex(self.real, calls[action], value=7)
+            if IS_PYPY:  # PyPy's does not: the argument is refused without calling back
+                with pytest.raises(TypeError, match=r"^argument 'input': "):
+                    self.real.next(escaping)
+                assert escaping.seen is None
+                self.probe(x)
+                return
         else:
             escaping = Reentrant(self.real, calls[action], value=x)
         with pytest.raises(RuntimeError) as info:
