@@ -110,3 +110,23 @@ def stream(rng, n):
 @pytest.fixture
 def rng(request):
     return random.Random(request.node.name)
+
+
+@pytest.fixture
+def unallocatable():
+    """A period whose window passes the size check but that the allocator does not grant:
+    8 TiB on a 64-bit host. On a 32-bit host it is 2 GiB less 8 bytes, which a 32-bit process
+    on a 64-bit kernel may get once but not twice, so one such window is held meanwhile (its
+    pages are never written, so it costs address space only)."""
+    if WORD_BITS == 64:
+        yield 2**40
+        return
+    import _quernel
+
+    try:
+        held = _quernel.SimpleMovingAverage(MAX_WINDOW)
+    except MemoryError:
+        held = None
+    yield MAX_WINDOW
+    del held
+

@@ -406,29 +406,16 @@ def test_capacity_limit_follows_the_word_size():
 
 
 @pytest.mark.parametrize("name", WINDOWED + ["SharpeRatio", "SimpleMovingAverageCrossover"])
-def test_window_that_cannot_be_allocated_raises_memory_error(name):
-    held = None
-    if WORD_BITS == 32:
-        # 2 GiB less 8 bytes. A 32-bit process on a 64-bit kernel may get one such block, but
-        # not while it holds another: a zero-filled window is kept alive first (its pages are
-        # never touched, so it costs address space only).
-        period = MAX_WINDOW
-        try:
-            held = SMA(period)
-        except MemoryError:
-            pass
-    else:
-        period = 2**40  # 8 TiB
+def test_window_that_cannot_be_allocated_raises_memory_error(name, unallocatable):
     cls = getattr(_quernel, name)
     for _ in range(3):
         with pytest.raises(MemoryError):
             if name == "SharpeRatio":
-                cls(period, 0.0)
+                cls(unallocatable, 0.0)
             elif name == "SimpleMovingAverageCrossover":
-                cls(1, period)  # the short window is made, then freed again
+                cls(1, unallocatable)  # the short window is made, then freed again
             else:
-                cls(period)
-    del held
+                cls(unallocatable)
 
 
 def test_largest_word_periods_without_windows():

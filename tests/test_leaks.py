@@ -21,7 +21,6 @@ from arguments import (
     INDEX_QUERY,
     MAX_WINDOW,
     SHAPES,
-    UNALLOCATABLE,
     WINDOWED,
     WITH_PERIOD,
     WORD_BITS,
@@ -122,7 +121,7 @@ class Op:
                     raise AssertionError(f"{self.label}: no {raises.__name__}")
 
 
-def constructor_ops(name):
+def constructor_ops(name, unallocatable):
     cls = getattr(_quernel, name)
     params, kinds, good = SHAPES[name]
     ops = [
@@ -161,7 +160,7 @@ def constructor_ops(name):
                 return lambda: cls(1, period)  # the short window is made, then freed
             return lambda: cls(period)
         ops.append(Op("new: capacity overflow", sized(MAX_WINDOW + 1), panic, quiet=True))
-        ops.append(Op("new: window not granted", sized(UNALLOCATABLE), MemoryError))
+        ops.append(Op("new: window not granted", sized(unallocatable), MemoryError))
     elif name in WITH_PERIOD or name in CROSSOVERS:
         ops.append(Op("new: largest word", lambda: cls(*good[:-1], WORD_MAX)))
     return ops
@@ -254,10 +253,10 @@ def signal_ops():
     ]
 
 
-def operations(name):
+def operations(name, unallocatable):
     if name == "Signal":
         return signal_ops()
-    ops = constructor_ops(name)
+    ops = constructor_ops(name, unallocatable)
     return ops + (bar_ops() if name == "Bar" else method_ops(name))
 
 
@@ -309,9 +308,9 @@ CLASS_NAMES = list(SHAPES) + ["Signal"]
 
 
 @pytest.mark.parametrize("name", CLASS_NAMES)
-def test_operations_do_not_leak(name):
+def test_operations_do_not_leak(name, unallocatable):
     problems = []
-    ops = operations(name)
+    ops = operations(name, unallocatable)
     gc.collect()
     gc.freeze()  # the collections between operations then look at their garbage only
     try:

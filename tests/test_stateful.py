@@ -26,7 +26,7 @@ from arguments import (
     Reentrant,
     ReentrantIndex,
 )
-from conftest import IS_PYPY, same
+from conftest import IS_PYPY, WORD_MAX, same
 
 small = st.integers(1, 6)
 CONSTRUCTORS = {
@@ -98,7 +98,7 @@ class ObjectMachine(RuleBasedStateMachine):
         assert agree(result(got), expected), (got, expected)
 
     @precondition(lambda self: self.NAME in BAR_FED)
-    @rule(fields=st.tuples(prices, prices, prices, prices), volume=st.integers(0, 2**32))
+    @rule(fields=st.tuples(prices, prices, prices, prices), volume=st.integers(0, WORD_MAX))
     def feed_bar(self, fields, volume):
         got = self.real.next(_quernel.Bar(*fields, volume))
         expected = self.model.next(model.Bar(*fields, volume))
