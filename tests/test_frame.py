@@ -7,6 +7,7 @@ import sys
 import pytest
 
 import _quernel
+from arguments import Index, Real
 from conftest import IS_PYPY, MAX_WINDOW, WORD_BITS, WORD_MAX, same
 
 SMA = _quernel.SimpleMovingAverage
@@ -128,22 +129,6 @@ def test_no_argument_methods_refuse_arguments(method):
 
 # ---------------------------------------------------------------------------------------------
 # Conversions
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Real:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
 
 
 class FloatSubclass(float):
