@@ -403,7 +403,24 @@ PyTypeObject* make_type(const char* qualified_name, bool constructible,
   }
   all.push_back({0, nullptr});
   PyType_Spec spec{qualified_name, static_cast<int>(basicsize), 0, Py_TPFLAGS_DEFAULT, all.data()};
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+#if PY_VERSION_HEX < 0x030A0000 && !defined(PYPY_VERSION)
+  // CPython 3.9 copies the docstring without its signature, and reads the class's text
+  // signature from that copy: give the type the whole text (the type frees it with
+  // PyObject_Free, should it ever be released).
+  if (type != nullptr && constructible) {
+    auto* whole = static_cast<char*>(PyObject_Malloc(doc.size() + 1));
+    if (whole == nullptr) {
+      Py_DECREF(type);
+      PyErr_NoMemory();
+      return nullptr;
+    }
+    std::memcpy(whole, doc.c_str(), doc.size() + 1);
+    PyObject_Free(const_cast<char*>(type->tp_doc));
+    type->tp_doc = whole;
+  }
+#endif
+  return type;
 }
 
 void freeze_type(PyTypeObject* type) noexcept {
