@@ -44,7 +44,7 @@ class TrueRangeState {
 
  private:
   friend struct StateAccess;  // snapshots: every field, see native/state_access.hpp
-  double prev_close_ = 0.0;  // the close of the last bar; meaningful when has_prev_close_
+  double prev_close_ = 0.0;   // the close of the last bar; meaningful when has_prev_close_
   bool has_prev_close_ = false;
 };
 
