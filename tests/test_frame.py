@@ -7,7 +7,7 @@ import sys
 import pytest
 
 import _quernel
-from arguments import Index, Real
+from arguments import Index, Real, Reentrant
 from conftest import IS_PYPY, MAX_WINDOW, WORD_BITS, WORD_MAX, same
 
 SMA = _quernel.SimpleMovingAverage
@@ -269,25 +269,6 @@ def test_bar_conversion(argument):
 
 # ---------------------------------------------------------------------------------------------
 # Claims
-
-
-class Reentrant:
-    """A number whose conversion calls back into the object being fed."""
-
-    def __init__(self, target, action, swallow=False):
-        self.target, self.action, self.swallow = target, action, swallow
-        self.seen = None
-
-    def __float__(self):
-        try:
-            self.action(self.target)
-        except RuntimeError as error:
-            self.seen = str(error)
-            if not self.swallow:
-                raise
-        return 2.0
-
-    __index__ = None
 
 
 @pytest.mark.parametrize(

@@ -5,6 +5,7 @@ import warnings
 import pytest
 
 from _quernel import Signal, SimpleMovingAverageCrossover
+from arguments import Index
 from conftest import WORD_BITS
 
 BUY, SELL, HOLD = Signal.BUY, Signal.SELL, Signal.HOLD
@@ -28,14 +29,6 @@ def test_members(member, name, code):
     other = fresh(code)
     assert other is not member and other == member
     assert repr(other) == repr(member) and int(other) == code
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class FailingIndex:
