@@ -7,7 +7,7 @@ code.
 """
 
 import copyreg
-from typing import Any, Callable, Optional, Tuple, Type, TypeVar, Union, overload
+from typing import Any, Callable, Optional, Tuple, Type, TypeVar, Union, get_args, overload
 
 from _quernel import (
     AverageTrueRange,
@@ -30,22 +30,6 @@ from _quernel import (
 from . import _native
 from ._native import snapshot
 
-STATEFUL: Tuple[type, ...] = (
-    AverageTrueRange,
-    ExponentialMovingAverage,
-    Maximum,
-    Minimum,
-    MovingAverageConvergenceDivergence,
-    RateOfChange,
-    RelativeStrengthIndex,
-    SharpeRatio,
-    SimpleMovingAverage,
-    StandardDeviation,
-    TrueRange,
-    ExponentialMovingAverageCrossover,
-    SimpleMovingAverageCrossover,
-)
-
 Stateful = Union[
     AverageTrueRange,
     ExponentialMovingAverage,
@@ -62,6 +46,8 @@ Stateful = Union[
     SimpleMovingAverageCrossover,
 ]
 T = TypeVar("T", bound=Stateful)
+# The classes whose objects carry a state, as a tuple for isinstance and registration.
+STATEFUL: Tuple[type, ...] = get_args(Stateful)
 
 _MEMBERS = (Signal.BUY, Signal.SELL, Signal.HOLD)
 
